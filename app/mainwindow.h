@@ -21,6 +21,9 @@ class MainWindow;
 // The version shown in the title and the about dialog.
 extern const QString programVersion;
 
+// The port opened when the settings file names none.
+QString defaultPortName();
+
 // What the command line and the tests hand to the window.
 struct StartOptions {
     // A serial device named on the command line: listed after the enumerated

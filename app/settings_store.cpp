@@ -20,10 +20,20 @@ bool onSomeScreen(const QRect &frame)
 
 } // namespace
 
+// The port opened when none is stored, in the platform's own naming.
+QString defaultPortName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM1");
+#else
+    return QStringLiteral("ttyUSB0");
+#endif
+}
+
 void MainWindow::loadSettings()
 {
     enumeratePorts();
-    const QString storedPort = settings->value(QStringLiteral("System/COMPort"), QStringLiteral("COM1")).toString();
+    const QString storedPort = settings->value(QStringLiteral("System/COMPort"), defaultPortName()).toString();
     const QString startPort = commandLinePort.isEmpty() ? storedPort : commandLinePort;
     retryPortName = startPort;
     const int index = settingsUi.cb_Comport->findText(startPort, Qt::MatchExactly | Qt::MatchCaseSensitive);
