@@ -49,7 +49,8 @@ xvfb-run -a -s "-screen 0 1100x700x24" bash -c '
   "$1" "${@:4}" &
   app_pid=$!
   sleep "$2"
-  import -window root "$3"
+  win=$(xwininfo -root -tree | awk "/Taral-Bus  \\(/ {print \$1; exit}")
+  import -window "${win:-root}" "$3"
   kill "$app_pid"
   wait "$app_pid" 2>/dev/null || true
 ' run "$app" "$seconds" "$shot" "${args[@]}"

@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qtbase5-dev libqt5serialport5-dev libqcustomplot-dev
   libbenchmark-dev
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-utils imagemagick
   fonts-dejavu-core
 )
 if [ "${TARAL_SETUP_EXTRA:-}" != "" ]; then
