@@ -51,7 +51,7 @@ private slots:
     void dialogProperties();
     void childGeometriesAndTexts_data();
     void childGeometriesAndTexts();
-    void textLabelsStayLeftOfTheLogo();
+    void textLabelsAreReadable();
     void urlAndLogoLabelProperties();
     void okHidesTheDialog();
     void escapeHidesTheDialog();
@@ -137,9 +137,9 @@ void TestAbout::childGeometriesAndTexts_data()
     QTest::addColumn<QString>("text");
 
     QTest::newRow("labelVersion") << "labelVersion" << QRect(70, 100, 101, 16) << "V 1.3.3";
-    QTest::newRow("labelAuthor") << "labelAuthor" << QRect(70, 150, 110, 16) << "Taral-Bus contributors";
-    QTest::newRow("labelURL") << "labelURL" << QRect(70, 170, 91, 16) << "https://taral-bus.example.org";
-    QTest::newRow("labelCreateDate") << "labelCreateDate" << QRect(70, 190, 91, 16) << "2025-2026";
+    QTest::newRow("labelAuthor") << "labelAuthor" << QRect(20, 206, 300, 18) << "Taral-Bus contributors";
+    QTest::newRow("labelURL") << "labelURL" << QRect(20, 224, 300, 18) << "https://taral-bus.example.org";
+    QTest::newRow("labelCreateDate") << "labelCreateDate" << QRect(20, 242, 300, 18) << "2025-2026";
     QTest::newRow("pb_OK") << "pb_OK" << QRect(140, 270, 75, 23) << "OK";
     QTest::newRow("label") << "label" << QRect(180, 70, 131, 131) << "";
 }
@@ -163,10 +163,10 @@ void TestAbout::childGeometriesAndTexts()
     }
 }
 
-void TestAbout::textLabelsStayLeftOfTheLogo()
+void TestAbout::textLabelsAreReadable()
 {
     // The logo label paints its whole background, so text reaching under it
-    // would be covered.
+    // would be covered; and every text must fit its label.
     AboutDialog dialog(nullptr, QStringLiteral("V 1.3.3"));
     QLabel *logo = child<QLabel>(dialog, "label");
     QVERIFY(logo);
@@ -174,6 +174,7 @@ void TestAbout::textLabelsStayLeftOfTheLogo()
         QLabel *text = child<QLabel>(dialog, name);
         QVERIFY(text);
         QVERIFY2(!text->geometry().intersects(logo->geometry()), name);
+        QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= text->width(), name);
     }
 }
 
