@@ -69,9 +69,14 @@ void MainWindow::addPlotPoints(double now, const Measurement &m)
         ui->customPlot->graph(i)->addData(now, values[i]);
 
     if (now - keyRangeLower > kPlotHistorySeconds + kPlotDropBatchSeconds) {
-        // "Fit Time" then starts at the oldest point kept.
-        keyRangeLower = now - kPlotHistorySeconds;
         for (int i = 0; i < 5; ++i)
-            ui->customPlot->graph(i)->data()->removeBefore(keyRangeLower);
+            ui->customPlot->graph(i)->data()->removeBefore(now - kPlotHistorySeconds);
+        // "Fit Time" then starts at the oldest point kept. After a pause in the
+        // traffic longer than the history that is the point just added, and the
+        // end of the range, which follows the clock by at most 10 s a frame, may
+        // still lie before it; it is then put 10 s after the start, as at
+        // program start.
+        keyRangeLower = ui->customPlot->graph(0)->data()->constBegin()->key;
+        keyRangeUpper = qMax(keyRangeUpper, keyRangeLower + 10);
     }
 }
