@@ -30,7 +30,10 @@ void MainWindow::enumeratePorts()
 void MainWindow::openPort(QString name)
 {
     ui->cb_ComportOk->setChecked(false);
-    serialPort.close();
+    // Closing a port that is not open reports NotOpenError, which would arm
+    // the retry and re-open the port 3 s after every successful open.
+    if (serialPort.isOpen())
+        serialPort.close();
     serialPort.clearError();
     serialPort.setPortName(name);
     retryPortName = name;

@@ -160,6 +160,7 @@ void TestMainWindow::livePanelFromPseudoTerminal()
     MainWindowProbe p{w};
     QCOMPARE(panelText(p), QString("Port opened"));
     QVERIFY(p.ui().cb_ComportOk->isChecked());
+    QVERIFY(!p.retryTimer().isActive()); // a good open leaves nothing to retry
 
     // A good frame, a bad one, a cut one and another good one in one burst:
     // only the first good frame reaches the panel within this second.
