@@ -41,11 +41,15 @@ constexpr qint64 kMaxBytesPerTick = 256 * 1024;
 constexpr qint64 kReaderRecentMs = 1000;
 constexpr qint64 kStallForReaderMs = 1000;
 constexpr qint64 kStallWithoutReaderMs = 50;
-// At low speeds the pty holds minutes of traffic before it is full. Unread
-// traffic older than this is discarded, so a monitor that opens the port
-// later starts with current frames.
-constexpr double kMaxUnreadModelSeconds = 2.0;
+// At low speeds the pty holds minutes of traffic before it is full. Once the
+// unread bytes have reached back further than the last two seconds of traffic
+// for this long, and nobody has read meanwhile, they are discarded, so a
+// monitor that opens the port later starts with current frames.
 constexpr qint64 kUnreadGraceMs = 2000;
+// At exit: how long unread bytes may sit still before nobody is taken to be
+// reading them, and how long a reader is waited for at most.
+constexpr qint64 kExitIdleMs = 200;
+constexpr qint64 kExitWaitMs = 10000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -102,8 +106,10 @@ private:
     qint64 writeOut(const char *data, qint64 length);
     qint64 writeStdout(const char *data, qint64 length);
     qint64 writePty(const char *data, qint64 length);
+    void noteUnread();
     void discardStaleBytes();
     void discardUnread();
+    void waitForReader();
     void drainMaster();
     void finish();
 
@@ -119,6 +125,7 @@ private:
     qint64 secondsGenerated = 0;
     double secondStart = 0;   // model seconds since start at which `pending` began
     qint64 writtenThisSecond = 0;
+    qint64 lastSecondsBytes[2] = {0, 0}; // sizes of the last two seconds of traffic
     qint64 goodDataFrames = 0;
     bool lastSecondGenerated = false;
     bool stopped = false;
@@ -133,6 +140,7 @@ private:
     QElapsedTimer stalledFor;
     int lastUnread = 0;
     QElapsedTimer lastDrain; // invalid until a reader shows itself
+    QElapsedTimer staleSince; // since when more than two seconds of traffic sit unread
 
     quint64 bytesWritten = 0;
     quint64 flushes = 0;
@@ -264,6 +272,8 @@ void Simulator::generateSecond()
     const bool last = opt.count > 0 && goodDataFrames + 1 == opt.count;
     const std::optional<Measurement> sent = stream.addSecond(values, last);
     pending = stream.takeBytes();
+    lastSecondsBytes[1] = lastSecondsBytes[0];
+    lastSecondsBytes[0] = pending.size();
     pendingAt = 0;
     secondStart = double(secondsGenerated);
     writtenThisSecond = 0;
@@ -319,6 +329,10 @@ void Simulator::tick()
             break;
         generateSecond();
     }
+    // Measured again after writing, so that whatever a reader takes before
+    // the next tick shows as a drop.
+    if (masterFd >= 0)
+        noteUnread();
     const bool behind = !blocked && (now >= double(secondsGenerated) || bytesLeft <= 0 || secondsLeft < 0);
     pacer.setInterval(behind ? 0 : kTickMs);
 }
@@ -390,23 +404,41 @@ qint64 Simulator::writePty(const char *data, qint64 length)
     return length;
 }
 
-void Simulator::discardStaleBytes()
+void Simulator::noteUnread()
 {
     int unread = 0;
     if (::ioctl(slaveFd, FIONREAD, &unread) != 0)
         return;
+    // Fewer unread bytes than last time, and no flush in between: a reader.
     if (unread < lastUnread)
-        lastDrain.start(); // somebody reads
+        lastDrain.start();
     lastUnread = unread;
-    const double stale = kMaxUnreadModelSeconds * kBusBytesPerSecond * opt.speed;
-    if (unread >= stale && (!lastDrain.isValid() || lastDrain.elapsed() >= kUnreadGraceMs))
+}
+
+void Simulator::discardStaleBytes()
+{
+    noteUnread();
+    const qint64 recent = lastSecondsBytes[0] + lastSecondsBytes[1];
+    if (lastUnread <= recent) {
+        staleSince.invalidate();
+        return;
+    }
+    if (!staleSince.isValid())
+        staleSince.start();
+    // Old bytes have sat there for a while and nobody has read any lately.
+    const bool readerSeen = lastDrain.isValid() && lastDrain.elapsed() < kUnreadGraceMs;
+    if (staleSince.elapsed() >= kUnreadGraceMs && !readerSeen)
         discardUnread();
 }
 
 void Simulator::discardUnread()
 {
     ::tcflush(slaveFd, TCIFLUSH);
+    // Nobody reads: an exclusive lock left behind by a monitor that died
+    // would keep the next one out, as the slave never closes while held here.
+    ::ioctl(slaveFd, TIOCNXCL);
     lastUnread = 0;
+    staleSince.invalidate();
     ++flushes;
 }
 
@@ -433,6 +465,39 @@ void Simulator::stop()
         }
         pollfd p{masterFd, POLLOUT, 0};
         ::poll(&p, 1, 100);
+    }
+    if (masterFd >= 0)
+        waitForReader();
+}
+
+void Simulator::waitForReader()
+{
+    // Closing the pty discards what is still in it; a monitor that is reading
+    // gets the last frames first. Without one the unread bytes stay put, and
+    // the wait ends after a short idle time.
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer idle;
+    idle.start();
+    const bool readerSeen = lastDrain.isValid() && lastDrain.elapsed() < kReaderRecentMs;
+    const qint64 idleLimit = readerSeen ? kStallForReaderMs : kExitIdleMs;
+    int previous = -1;
+    int emptyChecks = 0;
+    while (total.elapsed() < kExitWaitMs) {
+        int unread = 0;
+        if (::ioctl(slaveFd, FIONREAD, &unread) != 0)
+            return;
+        // Empty for a few checks in a row: nothing left behind in the pty's
+        // own buffers either.
+        emptyChecks = unread == 0 ? emptyChecks + 1 : 0;
+        if (emptyChecks >= 3)
+            return;
+        if (previous < 0 || unread < previous)
+            idle.restart();
+        else if (unread > 0 && idle.elapsed() >= idleLimit)
+            return;
+        previous = unread;
+        ::poll(nullptr, 0, 5);
     }
 }
 
