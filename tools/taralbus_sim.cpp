@@ -589,7 +589,7 @@ bool parseOptions(const QCoreApplication &app, Options *opt, QString *error)
         {QStringLiteral("seed"), QStringLiteral("Seed of all random choices; same seed and options, same bytes."), QStringLiteral("n")},
         {QStringLiteral("status"), QStringLiteral("Status code of every data frame, 0..255 (default 0)."), QStringLiteral("code")},
         {QStringLiteral("start-time"), QStringLiteral("Controller clock at start: HH:MM[:SS] today or YYYY-MM-DDTHH:MM[:SS] (default: now)."), QStringLiteral("time")},
-        {QStringLiteral("faults"), QStringLiteral("Inject faults at the default rates: bad 0.05, cut 0.03, noise 0.1, sync-in-payload 0.02.")},
+        {QStringLiteral("faults"), QStringLiteral("Inject faults at the default rates: bad 0.05, cut 0.03, noise 0.1, sync-in-payload 0.02. A rate option without --faults injects only that fault.")},
         {QStringLiteral("bad-rate"), QStringLiteral("Share of frames with a wrong checksum."), QStringLiteral("fraction")},
         {QStringLiteral("cut-rate"), QStringLiteral("Share of frames cut short by the next sync word."), QStringLiteral("fraction")},
         {QStringLiteral("noise-rate"), QStringLiteral("Share of gaps before a frame that carry noise bytes."), QStringLiteral("fraction")},
