@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Fault drills of the monitor's window (bench/soak_monitor) and of taralbus:
+#   reopen     the simulator killed and restarted ten times at the same --link
+#              path; the first value line must follow each restart within 3.5 s
+#   stalled    a TCP client that connects and never reads
+#   flood      a TCP client sending without line ends
+#   cycles     a hundred connect/disconnect cycles
+#   unwritable the program directory read-only (monitor run as nobody)
+#   junk       INI files full of junk
+# Exits non-zero when a drill misses its goal.
+#
+#   bench/drills.sh [--only NAME]... [--json FILE] [--keep]
+#
+# Needs root for the unwritable drill (it runs the monitor as nobody). The
+# build directory is $TARAL_BUILD_DIR (default build-soak).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+cd "$here/.."
+build=${TARAL_BUILD_DIR:-build-soak}
+[ -d "$build" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target soak_monitor taralbus taralbus-sim >/dev/null
+export PYTHONDONTWRITEBYTECODE=1
+exec python3 "$here/drills.py" --build "$build" "$@"
