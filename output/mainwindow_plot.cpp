@@ -36,6 +36,8 @@ void MainWindow::setupCustomPlot(QCustomPlot *customPlot)
     QSharedPointer<QCPAxisTickerDateTime> dateTicker(new QCPAxisTickerDateTime);
     dateTicker->setDateTimeFormat(QStringLiteral("dd.MM.yyyy\nhh:mm:ss"));
     dateTicker->setDateTimeSpec(Qt::LocalTime);
+    // The two-line date-time labels are wide: fewer ticks keep them apart.
+    dateTicker->setTickCount(4);
     customPlot->xAxis->setTicker(dateTicker);
 
     const QFont tickFont(QFont().family(), 8);

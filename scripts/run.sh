@@ -5,7 +5,8 @@
 # monitor opens that port. Without one it starts the built-in controller
 # simulator on a pseudo-terminal and opens the monitor on it.
 # Without a display it runs under Xvfb for TARAL_DEMO_SECONDS (default 20),
-# saves a screenshot of the window and prints where.
+# with the simulator's day running 20 times faster (TARAL_SIM_SPEED) so the
+# curves move, saves a screenshot of the window and prints where.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -31,7 +32,9 @@ elif [ -e /dev/ttyUSB0 ]; then
 else
   echo "No bus adapter attached: starting the controller simulator."
   link=$work/taralbus-sim-tty
-  "$sim" --link "$link" >"$work/sim.log" 2>&1 &
+  speed=${TARAL_SIM_SPEED:-1}
+  [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || speed=${TARAL_SIM_SPEED:-20}
+  "$sim" --link "$link" --speed "$speed" >"$work/sim.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
   args=(--port "$link")
@@ -43,9 +46,12 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 seconds=${TARAL_DEMO_SECONDS:-20}
+# A first run gets a window large enough for the whole panel.
+ini=$(dirname "$app")/taralbus.ini
+[ -e "$ini" ] || printf '[Window]\nWidth=1000\nHeight=600\n' >"$ini"
 shot=${TARAL_SCREENSHOT:-$PWD/taralbus-screenshot.png}
 echo "No display: running the monitor under Xvfb for $seconds s."
-xvfb-run -a -s "-screen 0 1100x700x24" bash -c '
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   "$1" "${@:4}" &
   app_pid=$!
   sleep "$2"
