@@ -14,7 +14,7 @@ TARAL_BUILD_DIR="$build_dir" bash scripts/build.sh -DTARAL_SANITIZE=ON -DTARAL_B
 # fuzz/lsan.supp; the project's own frames are never suppressed. Qt has no frame
 # pointers, so allocation stacks are taken by the slow unwinder: only whole
 # stacks name both the project's frames and Qt's.
-# intercept_tls_get_addr=0: with Debian 12's glibc, GCC 12's leak checker records
+# intercept_tls_get_addr=0: GCC 12's leak checker records
 # a bogus dynamic TLS range in test_plot (the plot widget's process, which
 # loads the GL libraries) and crashes at exit ("Tracer caught signal 11")
 # instead of checking for leaks. Without that tracking, dynamic TLS is not
