@@ -5,6 +5,7 @@ soak_monitor helper or the real taralbus), the controller simulator on a
 pseudo-terminal, and TCP clients on the loopback address.
 """
 
+import atexit
 import fcntl
 import os
 import platform
@@ -22,6 +23,19 @@ import time
 import tty
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
+
+# Every process started here, so none outlives the script (atexit below).
+_started = []
+
+
+def _end_started():
+    for proc in _started:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+atexit.register(_end_started)
 PAGE_KB = os.sysconf("SC_PAGE_SIZE") // 1024
 
 
@@ -131,7 +145,7 @@ def default_ini(port_path, server_port, interval="0", active=True):
 
 def parse_fields(text):
     """'a=1 b=x' -> {'a': '1', 'b': 'x'} (values without blanks)."""
-    return dict(m.groups() for m in re.finditer(r'(\w+)=("[^"]*"|\S+)', text))
+    return dict(m.groups() for m in re.finditer(r'(\w+)=("[^"]*"|\S*)', text))
 
 
 class Monitor:
@@ -168,6 +182,7 @@ class Monitor:
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=self.stderr_file, env=full_env, cwd="/",
                                      text=True, bufsize=1)
+        _started.append(self.proc)
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
         self.ready = self.wait_for("ready", 30)
@@ -303,6 +318,7 @@ class Sim:
         self.proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL,
                                      stdout=stdout_fd if stdout_fd is not None else subprocess.PIPE,
                                      stderr=self.err)
+        _started.append(self.proc)
         self.link = link
         if link:
             # Waits for "device:" and "link:" so the link exists.

@@ -545,7 +545,11 @@ def main():
                                   "needs root to run the monitor as another user"))
             continue
         print(f"drill {name} ...", flush=True)
-        r = DRILLS[name](build, root)
+        try:
+            r = DRILLS[name](build, root)
+        except Exception as e:  # a drill that breaks down is a failed drill
+            r = result(name, False, {"error": f"{type(e).__name__}: {e}"})
+            B._end_started()
         results.append(r)
         print(f"drill {name}: {'passed' if r['passed'] else 'FAILED'}", flush=True)
         print("  " + json.dumps(r["figures"], default=str)[:3000], flush=True)
