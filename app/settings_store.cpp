@@ -18,6 +18,16 @@ bool onSomeScreen(const QRect &frame)
     return false;
 }
 
+// The largest size a window can usefully have: that of the whole desktop. A
+// stored size far beyond it would have Qt allocate gigabytes for the window.
+QSize desktopSize()
+{
+    QRect desktop;
+    for (const QScreen *screen : QGuiApplication::screens())
+        desktop = desktop.united(screen->geometry());
+    return desktop.isEmpty() ? QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) : desktop.size();
+}
+
 } // namespace
 
 // The port opened when none is stored, in the platform's own naming.
@@ -46,7 +56,7 @@ void MainWindow::loadSettings()
     const int posX = settings->value(QStringLiteral("Window/PosX"), 0).toInt();
     const int height = settings->value(QStringLiteral("Window/Height"), 400).toInt();
     const int width = settings->value(QStringLiteral("Window/Width"), 700).toInt();
-    resize(width, height);
+    resize(QSize(width, height).boundedTo(desktopSize()));
     const QPoint position = onSomeScreen(QRect(QPoint(posX, posY), size())) ? QPoint(posX, posY) : QPoint(0, 0);
     move(position);
 
@@ -78,4 +88,7 @@ void MainWindow::saveSettings()
     settings->setValue(QStringLiteral("Window/Width"), width());
     settings->setValue(QStringLiteral("Window/Height"), height());
     settings->sync();
+    // The window is going away, so the only place left to say it is the log.
+    if (settings->status() != QSettings::NoError)
+        qWarning("Settings could not be written to %s", qPrintable(settingsFilePath));
 }

@@ -79,6 +79,9 @@ void Server::on_newConnection()
     commands.reset();
     bytesRead = 0;
     socket->setReadBufferSize(kReadChunk);
+    // Without a bound the kernel queues megabytes for a client that has
+    // stopped reading before the backlog bound above even starts to count.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(maxBacklog));
     connect(socket, SIGNAL(disconnected()), this, SLOT(on_disconnected()));
     connect(socket, SIGNAL(readyRead()), this, SLOT(on_readyRead()));
     connected = true;

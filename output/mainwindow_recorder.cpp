@@ -76,8 +76,12 @@ void MainWindow::debugOutputChecked(bool checked)
         return;
     }
     debugFile.setFileName(appDataFile(QStringLiteral("Debug.txt")));
-    if (!debugFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    // As for a recording, the message also stays in the status bar: the panel
+    // text is replaced at the next display step.
+    if (!debugFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         ui->te_Data->setText(QStringLiteral("Error opening file"));
+        statusBar()->showMessage(QStringLiteral("Error opening file"));
+    }
 }
 
 void MainWindow::dumpFrame(int dumpLabel, const QByteArray &payload, int length)

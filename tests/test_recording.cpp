@@ -87,6 +87,7 @@ private slots:
     void dumpOfAllFrameKinds();
     void dumpOnlyWhileTicked();
     void noDumpOfBadFrames();
+    void dumpOpenFailure();
 };
 
 void TestRecording::headerOnStart()
@@ -386,6 +387,21 @@ void TestRecording::noDumpOfBadFrames()
     QCOMPARE(readFile(rig.dir.file("Debug.txt")), QByteArray("Sync4 (300 msec):\r\n01 02 03 04 05 ef \r\n"));
 }
 
+void TestRecording::dumpOpenFailure()
+{
+    WindowRig rig;
+    auto p = rig.probe();
+    QVERIFY(QDir(rig.dir.dir.path()).mkdir("Debug.txt")); // a name that cannot be opened as a file
+    p.ui().cbDebug->click();
+    QVERIFY(p.ui().cbDebug->isChecked());
+    QCOMPARE(p.ui().te_Data->toPlainText(), QString("Error opening file"));
+
+    // The panel text goes at the next display step; the status bar keeps saying why no dump is written.
+    QVERIFY(rig.feed(sampleMeasurement(45.0)));
+    QVERIFY(p.ui().te_Data->toPlainText().startsWith("TSA: 45"));
+    QCOMPARE(p.w.statusBar()->currentMessage(), QString("Error opening file"));
+}
+
 // Recording times are local times rendered with the system locale's names:
 // both are fixed here, before the application reads them.
 int main(int argc, char **argv)
@@ -395,7 +411,7 @@ int main(int argc, char **argv)
     tzset();
     QApplication app(argc, argv);
     TestRecording test;
-    QTEST_SET_MAIN_SOURCE_PATH
+QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 

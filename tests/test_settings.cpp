@@ -31,6 +31,8 @@ private slots:
     void positionOffEveryScreen();
     void changesSurviveRestart();
     void nothingWrittenWithoutNormalShutdown();
+    void sizeBeyondEveryScreen();
+    void unwritableSettingsFileIsReported();
 };
 
 void TestSettings::defaultsWrittenAtClose()
@@ -168,7 +170,7 @@ void TestSettings::changesSurviveRestart()
         p.settingsUi().cb_ServerAktiv->click();
         QVERIFY(p.server().isListening());
         rig.w().move(25, 35);
-        rig.w().resize(820, 530);
+        rig.w().resize(780, 530);
     }
     rig.close();
     {
@@ -188,7 +190,7 @@ void TestSettings::changesSurviveRestart()
     QCOMPARE(p.settingsUi().te_ServerInterval->text(), QString("25"));
     QVERIFY(p.server().isListening()); // started from the stored switch, without a click
     QCOMPARE(rig.w().pos(), QPoint(25, 35));
-    QCOMPARE(rig.w().size(), QSize(820, 530));
+    QCOMPARE(rig.w().size(), QSize(780, 530));
 }
 
 void TestSettings::nothingWrittenWithoutNormalShutdown()
@@ -218,6 +220,31 @@ void TestSettings::nothingWrittenWithoutNormalShutdown()
     QCOMPARE(after.value("View/Plot").toString(), QString("false"));
     QCOMPARE(after.value("Window/PosX").toString(), QString("60"));
     QCOMPARE(after.allKeys().size(), 11);
+}
+
+// A stored size far beyond every screen would make Qt allocate gigabytes for
+// the window (and crashed the offscreen platform); it is bounded by the screen.
+void TestSettings::sizeBeyondEveryScreen()
+{
+    TempAppDir dir;
+    store({{"Window/Width", "100000"}, {"Window/Height", "100000"}});
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    QVERIFY(w.width() <= screen.width());
+    QVERIFY(w.height() <= screen.height());
+    QVERIFY(w.width() > 700);
+}
+
+void TestSettings::unwritableSettingsFileIsReported()
+{
+    TempAppDir dir;
+    QVERIFY(QDir(dir.dir.path()).mkdir(QFileInfo(iniPath()).fileName())); // a directory where the file should be
+    auto *w = new MainWindow;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Settings could not be written to .*\\.ini$"));
+    delete w;
+    QVERIFY(QFileInfo(iniPath()).isDir());
 }
 
 QTEST_MAIN(TestSettings)
