@@ -1,7 +1,7 @@
 #include "sim_stream.h"
 
 #include "bus/frame_encoder.h"
-#include "bus/status_text.h"
+#include "net/forward_line.h"
 
 #include <algorithm>
 #include <cmath>
@@ -201,20 +201,5 @@ void SimStream::loseDataFrame(const QByteArray &frame, int syncAt)
 
 QString valuesLine(const Measurement &m)
 {
-    // Piece by piece, so a status text can never be taken for a placeholder.
-    const auto number = [](double v) { return QStringLiteral("%1").arg(v); };
-    QString line;
-    line += QLatin1String("TSA:") + number(m.tsa);
-    line += QLatin1String(";TW:") + number(m.tw);
-    line += QLatin1String(";TSV:") + number(m.tsv);
-    line += QLatin1String(";TAM:") + number(m.tam);
-    line += QLatin1String(";TSE:") + number(m.tse);
-    line += QLatin1String(";FLOW:") + number(m.flow);
-    line += QLatin1String(";PWM:") + QString::number(m.pwm);
-    line += QLatin1String(";EnergyDay:") + QString::number(m.energyDay);
-    line += QLatin1String(";EnergyTotal:") + QString::number(m.energyTotal);
-    line += QLatin1String(";Status:") + statusText(m.status);
-    line += QLatin1String(";ErrorCode:") + QString::number(m.status);
-    line += QLatin1String(";\n");
-    return line;
+    return formatForwardLine(m) + QLatin1Char('\n');
 }

@@ -69,6 +69,6 @@ private:
     std::uint64_t lostCount = 0;
 };
 
-// The line the values file gets for a good data frame, the same fields and
-// number format as the monitor's forwarding line, ending in "\n".
+// The line the values file gets for a good data frame: the monitor's
+// forwarding line for those values, ending in "\n".
 QString valuesLine(const Measurement &m);
