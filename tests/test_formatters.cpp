@@ -1,28 +1,9 @@
 #include "output/csv_format.h"
 #include "output/dump_format.h"
 #include "output/panel_text.h"
+#include "example_values.h"
 
 #include <QtTest>
-
-namespace {
-
-Measurement sample()
-{
-    Measurement m;
-    m.tsa = 45.0;
-    m.tw = 52.3;
-    m.tsv = 38.1;
-    m.tam = -3.5;
-    m.tse = 30.2;
-    m.flow = 4.5;
-    m.pwm = 60;
-    m.energyDay = 12;
-    m.energyTotal = 3456;
-    m.status = 0;
-    return m;
-}
-
-} // namespace
 
 class TestFormatters : public QObject
 {
@@ -110,7 +91,7 @@ void TestFormatters::csvRows()
     QFETCH(int, status);
     QFETCH(int, energyTotal);
     QFETCH(QByteArray, tail);
-    Measurement m = sample();
+    Measurement m = exampleMeasurement();
     m.status = std::uint8_t(status);
     m.energyTotal = energyTotal;
     const QDateTime time(QDate(2025, 7, 3), QTime(9, 5, 7));

@@ -1,4 +1,5 @@
 #include "bus/measurement.h"
+#include "example_values.h"
 #include "net/client_commands.h"
 #include "net/forward_line.h"
 #include "net/server.h"
@@ -14,22 +15,6 @@
 #include <vector>
 
 namespace {
-
-Measurement exampleMeasurement()
-{
-    Measurement m;
-    m.tsa = 45.0;
-    m.tw = 52.3;
-    m.tsv = 38.1;
-    m.tam = -3.5;
-    m.tse = 30.2;
-    m.flow = 4.5;
-    m.pwm = 60;
-    m.energyDay = 12;
-    m.energyTotal = 3456;
-    m.status = 0;
-    return m;
-}
 
 const QByteArray kExampleLine =
     "TSA:45;TW:52.3;TSV:38.1;TAM:-3.5;TSE:30.2;FLOW:4.5;PWM:60;EnergyDay:12;EnergyTotal:3456;Status:Ok;ErrorCode:0;";

@@ -6,6 +6,7 @@
 #include "app/clock.h"
 #include "app/mainwindow.h"
 #include "bus/frame_encoder.h"
+#include "example_values.h"
 #include "ui_mainwindow.h"
 
 #include <QTemporaryDir>
@@ -81,24 +82,11 @@ struct MainWindowProbe {
     QString retryPortName() const { return w.retryPortName; }
 };
 
+// The example values with another collector temperature.
 inline Measurement sampleMeasurement(double tsa = 45.0)
 {
-    Measurement m;
+    Measurement m = exampleMeasurement();
     m.tsa = tsa;
-    m.tw = 52.3;
-    m.tsv = 38.1;
-    m.tam = -3.5;
-    m.tse = 30.2;
-    m.flow = 4.5;
-    m.pwm = 60;
-    m.energyDay = 12;
-    m.energyTotal = 3456;
-    m.status = 0;
-    m.clockHour = 9;
-    m.clockMinute = 5;
-    m.clockDay = 3;
-    m.clockMonth = 7;
-    m.clockYear = 25;
     return m;
 }
 
