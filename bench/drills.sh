@@ -13,11 +13,4 @@
 #
 # Needs root for the unwritable drill (it runs the monitor as nobody). The
 # build directory is $TARAL_BUILD_DIR (default build-soak).
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-cd "$here/.."
-build=${TARAL_BUILD_DIR:-build-soak}
-[ -d "$build" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target soak_monitor taralbus taralbus-sim >/dev/null
-export PYTHONDONTWRITEBYTECODE=1
-exec python3 "$here/drills.py" --build "$build" "$@"
+exec "$(dirname "$0")/run_python.sh" drills.py "$@"

@@ -10,11 +10,4 @@
 #
 # The build directory is $TARAL_BUILD_DIR (default build-soak, a Release build
 # made with scripts/build.sh); the three programs are built there if needed.
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-cd "$here/.."
-build=${TARAL_BUILD_DIR:-build-soak}
-[ -d "$build" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target soak_monitor taralbus taralbus-sim >/dev/null
-export PYTHONDONTWRITEBYTECODE=1
-exec python3 "$here/soak.py" --build "$build" "$@"
+exec "$(dirname "$0")/run_python.sh" soak.py "$@"

@@ -12,11 +12,4 @@
 #   bench/steady_state.sh [--seconds 60] [--days 7] [--runs 11] [--skip-baseline] [--json FILE]
 #
 # The build directory is $TARAL_BUILD_DIR (default build-soak).
-set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-cd "$here/.."
-build=${TARAL_BUILD_DIR:-build-soak}
-[ -d "$build" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target soak_monitor taralbus taralbus-sim >/dev/null
-export PYTHONDONTWRITEBYTECODE=1
-exec python3 "$here/steady_state.py" --build "$build" "$@"
+exec "$(dirname "$0")/run_python.sh" steady_state.py "$@"
