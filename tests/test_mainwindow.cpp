@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <QMenu>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <ctime>
 
@@ -38,6 +39,9 @@ private slots:
     void formAndInitialState();
     void startState();
     void settingsMenuShowsDialog();
+    void quickReferenceTooltip();
+    void helpMenuEntries_data();
+    void helpMenuEntries();
     void mousePressRefreshesPortList();
     void livePanelFromPseudoTerminal();
     void portNotAvailable();
@@ -129,6 +133,62 @@ void TestMainWindow::settingsMenuShowsDialog()
     p.settingsUi().buttonBox->button(QDialogButtonBox::Cancel)->click();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(p.settingsUi().te_ServerPort->text(), QString("6000"));
+}
+
+void TestMainWindow::quickReferenceTooltip()
+{
+    TempAppDir dir;
+    MainWindow w;
+    MainWindowProbe p{w};
+    QCOMPARE(p.ui().te_Data->toolTip(),
+             QString::fromUtf8("TSA\t: Kollektortemperatur\nTW\t:  Speicher\nTSV\t: Solarvorlauf\n"
+                               "TAM\t: Au\xc3\x9f" "entemperatur\nTSE\t: Solarr\xc3\xbc" "cklauf\n"));
+}
+
+// Each entry of "Hilfe" opens its window: the about dialog (the same one each
+// time) and two message boxes, which the test closes again.
+void TestMainWindow::helpMenuEntries_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("textPart");
+    QTest::newRow("quick reference") << "actionKurzreferenz" << "Kurzreferenz" << "Kollektortemperatur";
+    QTest::newRow("about Qt") << "action_ber_Qt" << QString::fromUtf8("\xc3\x9c" "ber Qt") << "Qt";
+    QTest::newRow("about") << "actionAbout" << QString::fromUtf8("\xc3\x9c" "ber") << "";
+}
+
+void TestMainWindow::helpMenuEntries()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, title);
+    QFETCH(QString, textPart);
+    TempAppDir dir;
+    MainWindow w;
+    w.show();
+    if (action == "actionAbout") {
+        auto *about = w.findChild<QDialog *>("AboutDialog");
+        QVERIFY(about && !about->isVisible());
+        w.findChild<QAction *>(action)->trigger();
+        QVERIFY(about->isVisible());
+        QCOMPARE(about->windowTitle(), title);
+        about->findChild<QPushButton *>("pb_OK")->click();
+        w.findChild<QAction *>(action)->trigger();
+        QCOMPARE(w.findChildren<QDialog *>("AboutDialog").size(), 1);
+        QVERIFY(about->isVisible());
+        return;
+    }
+    QString seenTitle, seenText;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seenTitle = box->windowTitle();
+        seenText = box->text();
+        box->close();
+    });
+    w.findChild<QAction *>(action)->trigger(); // returns when the box is closed
+    QCOMPARE(seenTitle, title);
+    QVERIFY2(seenText.contains(textPart), qPrintable(seenText));
 }
 
 void TestMainWindow::mousePressRefreshesPortList()
