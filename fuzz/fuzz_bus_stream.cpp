@@ -4,6 +4,9 @@
 // formatter, whose output is rebuilt independently and compared. Any
 // difference aborts.
 
+#define FUZZ_HARNESS_NAME "fuzz_bus_stream"
+#include "fuzz_check.h"
+
 #include "bus/frame_synchronizer.h"
 #include "bus/measurement.h"
 #include "bus/status_text.h"
@@ -28,23 +31,6 @@
 #include <vector>
 
 namespace {
-
-[[noreturn]] void fail(const char *what, ...)
-{
-    va_list args;
-    va_start(args, what);
-    std::fputs("fuzz_bus_stream: invariant violated: ", stderr);
-    std::vfprintf(stderr, what, args);
-    std::fputc('\n', stderr);
-    va_end(args);
-    std::abort();
-}
-
-#define CHECK(cond, ...)                                                                           \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(__VA_ARGS__);                                                                     \
-    } while (0)
 
 std::string format(const char *pattern, ...)
 {

@@ -13,6 +13,9 @@
 // that line if it is at most maxLineLength bytes long, and nothing (skipping
 // the rest of the line) once it is longer. Any difference aborts.
 
+#define FUZZ_HARNESS_NAME "fuzz_client_input"
+#include "fuzz_check.h"
+
 #include "net/client_commands.h"
 
 #include <QByteArray>
@@ -27,23 +30,6 @@
 #include <vector>
 
 namespace {
-
-[[noreturn]] void fail(const char *what, ...)
-{
-    va_list args;
-    va_start(args, what);
-    std::fputs("fuzz_client_input: invariant violated: ", stderr);
-    std::vfprintf(stderr, what, args);
-    std::fputc('\n', stderr);
-    va_end(args);
-    std::abort();
-}
-
-#define CHECK(cond, ...)                                                                           \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            fail(__VA_ARGS__);                                                                     \
-    } while (0)
 
 constexpr size_t kNone = size_t(-1);
 
